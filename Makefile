@@ -1,0 +1,33 @@
+# Cross-builds Kestrine.exe for Windows with MinGW-w64 and runs it, and its
+# tests, under Wine. Every target first installs whatever Debian packages are
+# missing.
+
+BUILD_DIR ?= build
+TOOLCHAIN := cmake/mingw-w64-x86_64.cmake
+# The Wine loader that CMake found, read back after configuring.
+WINE64 = $(shell sed -n 's/^WINE64_EXECUTABLE:FILEPATH=//p' $(BUILD_DIR)/CMakeCache.txt)
+
+.PHONY: all deps build run test clean
+
+all: build
+
+deps:
+	@tools/install-deps.sh
+
+$(BUILD_DIR)/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN) \
+	  -DCMAKE_BUILD_TYPE=Release
+
+build: deps $(BUILD_DIR)/CMakeCache.txt
+	@cmake --build $(BUILD_DIR) --parallel
+
+# Runs against the emulated endpoint, whose level is kept under $(BUILD_DIR).
+run: build
+	@tools/wine-prefix.sh run "$(WINE64)" $(BUILD_DIR)/wine \
+	  $(BUILD_DIR)/emulated_endpoint.dll -- $(BUILD_DIR)/Kestrine.exe $(ARGS)
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure
+
+clean:
+	rm -rf $(BUILD_DIR)

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the benchmark need,
+# but only when one is missing, so that repeated runs cost nothing.
+set -euo pipefail
+
+packages=(
+  make
+  cmake
+  g++-mingw-w64-x86-64-posix
+  gcc-mingw-w64-x86-64-posix
+  binutils-mingw-w64-x86-64
+  wine64
+  googletest
+  hyperfine
+  time
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null |
+      grep -q 'install ok installed'; then
+    missing+=("$package")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update
+"${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
