@@ -7,7 +7,7 @@ TOOLCHAIN := cmake/mingw-w64-x86_64.cmake
 # The Wine loader that CMake found, read back after configuring.
 WINE64 = $(shell sed -n 's/^WINE64_EXECUTABLE:FILEPATH=//p' $(BUILD_DIR)/CMakeCache.txt)
 
-.PHONY: all deps build run test clean
+.PHONY: all deps build run test bench clean
 
 all: build
 
@@ -28,6 +28,11 @@ run: build
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure
+
+# Median wall time and peak memory against a plain C baseline, under Wine.
+bench: build
+	@cmake --build $(BUILD_DIR) --target volume_baseline
+	@tools/bench.sh $(BUILD_DIR) "$(WINE64)"
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -14,7 +14,10 @@ build_type=$5
 
 rm -rf "$work"
 mkdir -p "$work/elsewhere"
-cp -r "$source_dir"/{CMakeLists.txt,cmake,src,resources,tests} "$work/elsewhere/"
+# The project's files, as git sees them, without any build output.
+(cd "$source_dir" &&
+  git ls-files -z --cached --others --exclude-standard |
+  xargs -0 cp --parents -t "$work/elsewhere")
 cmake -S "$work/elsewhere" -B "$work/build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DCMAKE_BUILD_TYPE="$build_type" -DBUILD_TESTING=OFF >"$work/configure.log"
 cmake --build "$work/build" --target Kestrine >"$work/build.log"
