@@ -1,34 +1,18 @@
 // The volume operations over Windows Core Audio.
 
+#include <windows.h>
+
 #include <endpointvolume.h>
 #include <mmdeviceapi.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <iostream>
 
+#include "volume/core_audio_ids.h"
 #include "volume/volume.h"
 
 namespace kestrine {
 namespace {
-
-// Spelled out here rather than taken from a uuid library, so that the
-// identifiers the program asks for are plain to see.
-const CLSID CLSID_MMDeviceEnumerator = {
-    0xBCDE0395,
-    0xE52F,
-    0x467C,
-    {0x8E, 0x3D, 0xC4, 0x57, 0x92, 0x91, 0x69, 0x2E}};
-const IID IID_IMMDeviceEnumerator = {
-    0xA95664D2,
-    0x9614,
-    0x4F35,
-    {0xA7, 0x46, 0xDE, 0x8D, 0xB6, 0x36, 0x17, 0xE6}};
-const IID IID_IAudioEndpointVolume = {
-    0x5CDF2C82,
-    0x841E,
-    0x4546,
-    {0x97, 0x22, 0x0C, 0xF7, 0x40, 0x78, 0x22, 0x9A}};
 
 void ReportFailure(const char* what, HRESULT result) {
   std::fprintf(stderr, "Kestrine: %s (0x%08lX)\n", what,

@@ -10,9 +10,10 @@
 //                            hresult is a number or "null" for a call that
 //                            succeeds without handing back a reference.
 
+#include <windows.h>
+
 #include <endpointvolume.h>
 #include <mmdeviceapi.h>
-#include <windows.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -20,36 +21,9 @@
 #include <cstring>
 #include <string>
 
-namespace {
+#include "volume/core_audio_ids.h"
 
-const CLSID kClsidMMDeviceEnumerator = {
-    0xBCDE0395,
-    0xE52F,
-    0x467C,
-    {0x8E, 0x3D, 0xC4, 0x57, 0x92, 0x91, 0x69, 0x2E}};
-const IID kIidIMMDeviceEnumerator = {
-    0xA95664D2,
-    0x9614,
-    0x4F35,
-    {0xA7, 0x46, 0xDE, 0x8D, 0xB6, 0x36, 0x17, 0xE6}};
-const IID kIidIMMDevice = {0xD666063F,
-                           0x1587,
-                           0x4E43,
-                           {0x81, 0xF1, 0xB9, 0x48, 0xE8, 0x07, 0x36, 0x3F}};
-const IID kIidIAudioEndpointVolume = {
-    0x5CDF2C82,
-    0x841E,
-    0x4546,
-    {0x97, 0x22, 0x0C, 0xF7, 0x40, 0x78, 0x22, 0x9A}};
-const IID kIidIUnknown = {0x00000000,
-                          0x0000,
-                          0x0000,
-                          {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID kIidIClassFactory = {
-    0x00000001,
-    0x0000,
-    0x0000,
-    {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+namespace {
 
 constexpr float kInitialLevel = 0.5f;
 
@@ -173,7 +147,7 @@ class Emulated : public Interface {
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     Log("%s.QueryInterface iid=%s", name_, GuidText(iid).c_str());
     if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, kIidIUnknown) || IsEqualIID(iid, iid_)) {
+    if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, iid_)) {
       *object = static_cast<Interface*>(this);
       AddRef();
       return S_OK;
@@ -207,7 +181,8 @@ class Emulated : public Interface {
 
 class EndpointVolume : public Emulated<IAudioEndpointVolume> {
  public:
-  EndpointVolume() : Emulated("endpoint_volume", kIidIAudioEndpointVolume) {}
+  EndpointVolume()
+      : Emulated("endpoint_volume", kestrine::IID_IAudioEndpointVolume) {}
 
   HRESULT STDMETHODCALLTYPE GetMasterVolumeLevelScalar(float* level) override {
     bool deliver_null;
@@ -305,7 +280,7 @@ HRESULT Deliver(const char* step, Object* object, void** out) {
 
 class Device : public Emulated<IMMDevice> {
  public:
-  Device() : Emulated("device", kIidIMMDevice) {}
+  Device() : Emulated("device", __uuidof(IMMDevice)) {}
 
   HRESULT STDMETHODCALLTYPE Activate(REFIID iid, DWORD class_context,
                                      PROPVARIANT* activation_parameters,
@@ -315,7 +290,8 @@ class Device : public Emulated<IMMDevice> {
         activation_parameters == nullptr ? "null" : "set");
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
-    if (!IsEqualIID(iid, kIidIAudioEndpointVolume)) return E_NOINTERFACE;
+    if (!IsEqualIID(iid, kestrine::IID_IAudioEndpointVolume))
+      return E_NOINTERFACE;
     return Deliver("activate", new EndpointVolume, out);
   }
   HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD,
@@ -332,7 +308,8 @@ class Device : public Emulated<IMMDevice> {
 
 class DeviceEnumerator : public Emulated<IMMDeviceEnumerator> {
  public:
-  DeviceEnumerator() : Emulated("enumerator", kIidIMMDeviceEnumerator) {}
+  DeviceEnumerator()
+      : Emulated("enumerator", kestrine::IID_IMMDeviceEnumerator) {}
 
   HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow flow, ERole role,
                                                     IMMDevice** out) override {
@@ -365,7 +342,8 @@ class ClassFactory : public IClassFactory {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, kIidIUnknown) || IsEqualIID(iid, kIidIClassFactory)) {
+    if (IsEqualIID(iid, __uuidof(IUnknown)) ||
+        IsEqualIID(iid, __uuidof(IClassFactory))) {
       *object = static_cast<IClassFactory*>(this);
       AddRef();
       return S_OK;
@@ -389,8 +367,8 @@ class ClassFactory : public IClassFactory {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    if (!IsEqualIID(iid, kIidIMMDeviceEnumerator) &&
-        !IsEqualIID(iid, kIidIUnknown)) {
+    if (!IsEqualIID(iid, kestrine::IID_IMMDeviceEnumerator) &&
+        !IsEqualIID(iid, __uuidof(IUnknown))) {
       return E_NOINTERFACE;
     }
     return Deliver("create", new DeviceEnumerator, out);
@@ -429,7 +407,7 @@ __declspec(dllexport) HRESULT STDAPICALLTYPE
   Log("DllGetClassObject clsid=%s", GuidText(clsid).c_str());
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
-  if (!IsEqualCLSID(clsid, kClsidMMDeviceEnumerator)) {
+  if (!IsEqualCLSID(clsid, kestrine::CLSID_MMDeviceEnumerator)) {
     return CLASS_E_CLASSNOTAVAILABLE;
   }
   return g_class_factory.QueryInterface(iid, out);
