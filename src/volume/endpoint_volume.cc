@@ -15,6 +15,8 @@ namespace kestrine {
 namespace {
 
 void ReportFailure(const char* what, HRESULT result) {
+  // What stdout holds goes first, so that merged streams keep their order.
+  std::cout.flush();
   std::fprintf(stderr, "Kestrine: %s (0x%08lX)\n", what,
                static_cast<unsigned long>(result));
 }
