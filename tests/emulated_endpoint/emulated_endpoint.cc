@@ -205,7 +205,8 @@ class EndpointVolume : public Emulated<IAudioEndpointVolume> {
         static_cast<unsigned long>(injected));
     if (FAILED(injected)) return injected;
     if (!(level >= 0.0f && level <= 1.0f)) return E_INVALIDARG;
-    StoreLevel(level);
+    // A device holds silence without a sign: -0 is kept, and read back, as 0.
+    StoreLevel(level == 0.0f ? 0.0f : level);
     return S_OK;
   }
 
