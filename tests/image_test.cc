@@ -108,7 +108,7 @@ TEST_F(ImageTest, IsAConsoleProgramForWindowsSixWithHardenedTraits) {
   EXPECT_EQ(optional.SizeOfHeapReserve, 0x100000u);
 }
 
-TEST_F(ImageTest, ImportsOnlySystemLibraries) {
+TEST_F(ImageTest, ImportsOnlySystemLibrariesAndNothingNewerThanVista) {
   const IMAGE_NT_HEADERS64 nt = Headers();
   const IMAGE_DATA_DIRECTORY imports =
       nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
@@ -127,18 +127,35 @@ TEST_F(ImageTest, ImportsOnlySystemLibraries) {
     }
     return 0;
   };
-  std::set<std::string> libraries;
+  auto text_at = [&](DWORD address) {
+    return std::string(reinterpret_cast<const char*>(image_.data() +
+                                                     file_offset(address)));
+  };
+  std::set<std::string> libraries, functions;
   for (size_t offset = file_offset(imports.VirtualAddress);; offset += 20) {
     const auto descriptor = At<IMAGE_IMPORT_DESCRIPTOR>(image_, offset);
     if (descriptor.Name == 0) break;
-    const char* name = reinterpret_cast<const char*>(
-        image_.data() + file_offset(descriptor.Name));
-    std::string library = name;
+    std::string library = text_at(descriptor.Name);
     for (char& c : library) c = static_cast<char>(toupper(c));
     libraries.insert(library);
+    // Each entry names a function (hint, then name) unless it is an ordinal.
+    for (size_t entry = file_offset(descriptor.OriginalFirstThunk);;
+         entry += sizeof(ULONGLONG)) {
+      const auto thunk = At<ULONGLONG>(image_, entry);
+      if (thunk == 0) break;
+      if (!(thunk & IMAGE_ORDINAL_FLAG64))
+        functions.insert(text_at(static_cast<DWORD>(thunk) + sizeof(WORD)));
+    }
   }
   EXPECT_EQ(libraries,
             (std::set<std::string>{"KERNEL32.DLL", "MSVCRT.DLL", "OLE32.DLL"}));
+  // Windows 6.0 may lack these; importing one would stop the program from
+  // starting there, so they are looked up at run time.
+  EXPECT_GT(functions.count("GetProcAddress"), 0u);
+  for (const char* newer :
+       {"SetDefaultDllDirectories", "AddDllDirectory", "RemoveDllDirectory"}) {
+    EXPECT_EQ(functions.count(newer), 0u) << newer;
+  }
 }
 
 BOOL CALLBACK CollectLanguage(HMODULE, LPCSTR type, LPCSTR name, WORD language,

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@ namespace {
 const char kStateVariable[] = "KESTRINE_EMULATED_STATE";
 const char kLogVariable[] = "KESTRINE_EMULATED_LOG";
 const char kFailVariable[] = "KESTRINE_EMULATED_FAIL";
+const char kLoadVariable[] = "KESTRINE_EMULATED_LOAD";
 
 const std::string kBannerBytes = WithCrLf(kestrine::kBanner);
 
@@ -63,6 +65,40 @@ HANDLE InheritableFile(const std::string& path, DWORD access, DWORD creation) {
                      &inherit, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// Where the child's standard output goes.
+enum class Output {
+  kFile,        // a file the test reads back
+  kFullDevice,  // a device that takes nothing, as a full disk
+  kClosedPipe,  // a pipe whose reader has gone
+  kNone,        // no handle at all, as a detached, windowless launch has
+};
+
+struct Launch {
+  Output output = Output::kFile;
+  std::string program;            // empty: the built Kestrine.exe
+  std::string current_directory;  // empty: the test's own
+};
+
+// An inheritable handle for the child's standard output.
+HANDLE OutputHandle(Output output, const std::string& file) {
+  switch (output) {
+    case Output::kFile:
+      return InheritableFile(file, GENERIC_WRITE, CREATE_ALWAYS);
+    case Output::kFullDevice:
+      return InheritableFile("Z:\\dev\\full", GENERIC_WRITE, OPEN_EXISTING);
+    case Output::kClosedPipe: {
+      SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+      HANDLE reader = nullptr, writer = nullptr;
+      EXPECT_TRUE(CreatePipe(&reader, &writer, &inherit, 0));
+      CloseHandle(reader);
+      return writer;
+    }
+    case Output::kNone:
+      break;
+  }
+  return nullptr;
+}
+
 struct ProcessResult {
   DWORD exit_code;
   std::string out;
@@ -85,13 +121,35 @@ class EmulatedEndpoint {
     SetEnvironmentVariableA(kFailVariable, nullptr);
   }
   ~EmulatedEndpoint() {
+    for (const std::string& path : planted_) DeleteFileA(path.c_str());
     for (const std::string& path :
          {StatePath(), LogPath(), OutPath(), ErrPath()})
       DeleteFileA(path.c_str());
+    for (const char* folder : {"program", "current"})
+      RemoveDirectoryA((directory_ + folder).c_str());
     RemoveDirectoryA(directory_.c_str());
-    SetEnvironmentVariableA(kStateVariable, nullptr);
-    SetEnvironmentVariableA(kLogVariable, nullptr);
-    SetEnvironmentVariableA(kFailVariable, nullptr);
+    for (const char* variable :
+         {kStateVariable, kLogVariable, kFailVariable, kLoadVariable})
+      SetEnvironmentVariableA(variable, nullptr);
+  }
+
+  // A folder of this test's own, "program" or "current".
+  std::string Folder(const std::string& name) {
+    const std::string folder = directory_ + name;
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return folder;
+  }
+  // Copies |source| into Folder(|folder|) as |name|; returns the copy's path.
+  std::string Plant(const std::string& source, const std::string& folder,
+                    const std::string& name) {
+    const std::string copy = Folder(folder) + "\\" + name;
+    EXPECT_TRUE(CopyFileA(source.c_str(), copy.c_str(), FALSE)) << copy;
+    planted_.push_back(copy);
+    return copy;
+  }
+  // Makes the endpoint load |name| without a path while it is created.
+  void LoadByBareName(const std::string& name) {
+    SetEnvironmentVariableA(kLoadVariable, name.c_str());
   }
 
   void SetLevelBits(unsigned bits) {
@@ -111,12 +169,18 @@ class EmulatedEndpoint {
   std::vector<std::string> Log() const { return Lines(ReadFile(LogPath())); }
   void ClearLog() { DeleteFileA(LogPath().c_str()); }
 
-  ProcessResult RunKestrine(const std::vector<std::string>& arguments) {
-    std::string command_line = Quoted(ThisDirectory() + "Kestrine.exe");
+  ProcessResult RunKestrine(const std::vector<std::string>& arguments,
+                            const Launch& launch = {}) {
+    const std::string program = launch.program.empty()
+                                    ? ThisDirectory() + "Kestrine.exe"
+                                    : launch.program;
+    std::string command_line = Quoted(program);
     for (const std::string& argument : arguments)
       command_line += " " + Quoted(argument);
 
-    HANDLE out = InheritableFile(OutPath(), GENERIC_WRITE, CREATE_ALWAYS);
+    HANDLE out = OutputHandle(launch.output, OutPath());
+    EXPECT_TRUE(launch.output == Output::kNone ||
+                (out != nullptr && out != INVALID_HANDLE_VALUE));
     HANDLE err = InheritableFile(ErrPath(), GENERIC_WRITE, CREATE_ALWAYS);
     HANDLE in = InheritableFile("NUL", GENERIC_READ, OPEN_EXISTING);
     STARTUPINFOA startup = {};
@@ -128,11 +192,17 @@ class EmulatedEndpoint {
     PROCESS_INFORMATION process = {};
     std::vector<char> writable(command_line.begin(), command_line.end());
     writable.push_back('\0');
+    // Without an output handle, start it as a scheduled task would: with no
+    // console either, which would otherwise lend it one.
+    const DWORD flags = launch.output == Output::kNone ? DETACHED_PROCESS : 0;
+    const char* directory = launch.current_directory.empty()
+                                ? nullptr
+                                : launch.current_directory.c_str();
     const BOOL started =
-        CreateProcessA(nullptr, writable.data(), nullptr, nullptr, TRUE, 0,
-                       nullptr, nullptr, &startup, &process);
+        CreateProcessA(nullptr, writable.data(), nullptr, nullptr, TRUE, flags,
+                       nullptr, directory, &startup, &process);
     CloseHandle(in);
-    CloseHandle(out);
+    if (out != nullptr) CloseHandle(out);
     CloseHandle(err);
     ProcessResult run = {~0u, "", ""};
     EXPECT_TRUE(started) << "cannot start " << command_line;
@@ -141,7 +211,7 @@ class EmulatedEndpoint {
     GetExitCodeProcess(process.hProcess, &run.exit_code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    run.out = ReadFile(OutPath());
+    if (launch.output == Output::kFile) run.out = ReadFile(OutPath());
     run.err = ReadFile(ErrPath());
     return run;
   }
@@ -153,6 +223,7 @@ class EmulatedEndpoint {
   std::string ErrPath() const { return directory_ + "stderr"; }
 
   std::string directory_;
+  std::vector<std::string> planted_;
 };
 
 std::string Report(const std::string& number) {
@@ -350,7 +421,9 @@ TEST(EndToEnd, SetVolumeReportsTheLevelReadBackNotTheArgument) {
   EXPECT_EQ(endpoint.Log(), ReadSequence(0x3ecccccd));
 }
 
-TEST(EndToEnd, PlatformFailuresEndWithOneDiagnosticAndStatusOne) {
+// A run without standard output (kNone) had nothing to lose and ends as
+// usual; every other failure ends with status 1 and one diagnostic line.
+TEST(EndToEnd, PlatformAndOutputFailuresEndWithOneDiagnostic) {
   const std::string create =
       "Kestrine: cannot create the audio device enumerator";
   const std::string endpoint_missing =
@@ -360,6 +433,7 @@ TEST(EndToEnd, PlatformFailuresEndWithOneDiagnosticAndStatusOne) {
       "device";
   const std::string read = "Kestrine: cannot read the volume level";
   const std::string write = "Kestrine: cannot set the volume level";
+  const std::string lost = "Kestrine: cannot write to standard output";
   const std::vector<std::string> acquire = Acquire();
   auto through = [&acquire](size_t calls, std::vector<std::string> tail) {
     std::vector<std::string> log(acquire.begin(), acquire.begin() + calls);
@@ -371,11 +445,16 @@ TEST(EndToEnd, PlatformFailuresEndWithOneDiagnosticAndStatusOne) {
   const std::string released_enumerator = "enumerator.Release left=0";
   const std::string unloaded = "detach unload alive=0";
 
+  const unsigned kFortyBits = 0x3ecccccd, kThirtyBits = 0x3e99999a;
+
   struct Case {
     std::string fail;
     std::vector<std::string> arguments;
     std::string err;
     std::vector<std::string> log;
+    Output output = Output::kFile;
+    unsigned state = kHalfBits;
+    DWORD exit_code = 1;
   };
   const Case cases[] = {
       {"create=0x80040154",
@@ -419,19 +498,116 @@ TEST(EndToEnd, PlatformFailuresEndWithOneDiagnosticAndStatusOne) {
        {"setvolume", "10"},
        endpoint_missing + " (0x80070490)",
        through(4, {released_enumerator, unloaded})},
+      // Standard output takes nothing; what was done on the device stays.
+      {"", {"help"}, lost, {}, Output::kFullDevice},
+      {"", {"GetVolume"}, lost, ReadSequence(kHalfBits), Output::kFullDevice},
+      {"",
+       {"SetVolume", "40"},
+       lost,
+       Concatenated(SetSequence(kFortyBits), ReadSequence(kFortyBits)),
+       Output::kFullDevice,
+       kFortyBits},
+      {"", {"GetVolume"}, lost, ReadSequence(kHalfBits), Output::kClosedPipe},
+      {"create=0x80040154",
+       {"GetVolume"},
+       create + " (0x80040154)",
+       through(3, {unloaded}),
+       Output::kFullDevice},
+      {"", {"GetVolume"}, "", ReadSequence(kHalfBits), Output::kNone,
+       kHalfBits, 0},
+      {"",
+       {"SetVolume", "30"},
+       "",
+       Concatenated(SetSequence(kThirtyBits), ReadSequence(kThirtyBits)),
+       Output::kNone,
+       kThirtyBits,
+       0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.fail + " " + c.arguments[0]);
+    SCOPED_TRACE(c.fail + " " + c.arguments[0] + " output " +
+                 std::to_string(static_cast<int>(c.output)));
     EmulatedEndpoint endpoint;
     endpoint.SetLevelBits(kHalfBits);
     endpoint.Fail(c.fail);
-    const ProcessResult run = endpoint.RunKestrine(c.arguments);
-    EXPECT_EQ(run.exit_code, 1u);
-    EXPECT_EQ(run.out, kBannerBytes);
-    EXPECT_EQ(run.err, c.err + "\r\n");
-    EXPECT_EQ(endpoint.State(), StateText(kHalfBits));
+    Launch launch;
+    launch.output = c.output;
+    const ProcessResult run = endpoint.RunKestrine(c.arguments, launch);
+    EXPECT_EQ(run.exit_code, c.exit_code);
+    if (c.output == Output::kFile) {
+      EXPECT_EQ(run.out, kBannerBytes);
+    }
+    EXPECT_EQ(run.err, c.err.empty() ? "" : c.err + "\r\n");
+    EXPECT_EQ(endpoint.State(), StateText(c.state));
     EXPECT_EQ(endpoint.Log(), c.log);
   }
+}
+
+// A DLL named like a helper that a platform component loads by bare name,
+// planted beside a downloaded copy of the program or in the folder it is
+// started from, is never loaded: the process searches the system folder only.
+TEST(EndToEnd, PlantedDllIsNeverLoaded) {
+  const std::string probe = "planted_probe.dll";
+  const std::string built_probe = ThisDirectory() + "planted\\" + probe;
+  const std::string not_found = "load " + probe + " -> not found";
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string planted_in;
+    size_t sequences;
+  };
+  const Case cases[] = {
+      {{"GetVolume"}, "program", 1},
+      {{"GetVolume"}, "current", 1},
+      {{"SetVolume", "40"}, "program", 2},
+      {{"SetVolume", "40"}, "current", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments[0] + " planted in " + c.planted_in);
+    EmulatedEndpoint endpoint;
+    endpoint.SetLevelBits(kHalfBits);
+    endpoint.LoadByBareName(probe);
+    Launch launch;
+    launch.program =
+        endpoint.Plant(ThisDirectory() + "Kestrine.exe", "program",
+                       "Kestrine.exe");
+    endpoint.Plant(built_probe, c.planted_in, probe);
+    launch.current_directory = endpoint.Folder("current");
+    const ProcessResult run = endpoint.RunKestrine(c.arguments, launch);
+    EXPECT_EQ(run.exit_code, 0u);
+    EXPECT_EQ(run.err, "");
+    std::vector<std::string> loads;
+    for (const std::string& line : endpoint.Log()) {
+      if (line.rfind("load " + probe, 0) == 0) loads.push_back(line);
+    }
+    EXPECT_EQ(loads, std::vector<std::string>(c.sequences, not_found));
+  }
+}
+
+// Wine's own Core Audio with a device present (a PulseAudio null sink), whose
+// endpoint volume may not implement setting.
+TEST(WineAudioDevice, ReportsAndSetsOrSaysWhyItCannotSet) {
+  EmulatedEndpoint unused_files;
+  const ProcessResult get = unused_files.RunKestrine({"GetVolume"});
+  EXPECT_EQ(get.exit_code, 0u);
+  EXPECT_EQ(get.err, "");
+  EXPECT_EQ(get.out.substr(0, kBannerBytes.size()), kBannerBytes);
+  EXPECT_TRUE(std::regex_match(
+      get.out.substr(kBannerBytes.size()),
+      std::regex("Current volume level: [0-9]+(\\.[0-9]+)?%\r\n")))
+      << get.out;
+
+  const ProcessResult set = unused_files.RunKestrine({"SetVolume", "40"});
+  if (set.exit_code == 0) {
+    EXPECT_EQ(set.out, Report("40"));
+    EXPECT_EQ(set.err, "");
+  } else {
+    EXPECT_EQ(set.exit_code, 1u);
+    EXPECT_EQ(set.out, kBannerBytes);
+    EXPECT_TRUE(std::regex_match(
+        set.err, std::regex("Kestrine: cannot set the volume level "
+                            "\\(0x[0-9A-F]{8}\\)\r\n")))
+        << set.err;
+  }
+  EXPECT_EQ(unused_files.Log(), std::vector<std::string>{});
 }
 
 // Wine's own Core Audio, with no output device at all.

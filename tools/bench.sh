@@ -11,9 +11,9 @@ wine64=$2
 runs=${BENCH_RUNS:-40}
 readonly max_ratio=1.10 max_size=1048576
 
-"$tools/wine-prefix.sh" up "$wine64" "$build/wine" "$build/wine-stock" \
-  "$build/emulated_endpoint.dll"
-trap '"$tools/wine-prefix.sh" down "$wine64" "$build/wine" "$build/wine-stock"' EXIT
+"$tools/wine-prefix.sh" up "$wine64" "$build/emulated_endpoint.dll" \
+  "$build/wine"
+trap '"$tools/wine-prefix.sh" down "$wine64" "$build/wine"' EXIT
 export WINEPREFIX=$build/wine WINEDEBUG=-all
 export KESTRINE_EMULATED_STATE="Z:${build//\//\\}\\bench.state"
 

@@ -11,6 +11,8 @@ packages=(
   binutils-mingw-w64-x86-64
   wine64
   googletest
+  pulseaudio
+  pulseaudio-utils
   hyperfine
   time
 )

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Prepares and runs the private Wine prefixes of the build tree.
 #
-#   wine-prefix.sh up WINE64 EMULATED_PREFIX STOCK_PREFIX DLL
+#   wine-prefix.sh up WINE64 DLL EMULATED_PREFIX [STOCK_PREFIX [AUDIO_PREFIX]]
 #   wine-prefix.sh run WINE64 EMULATED_PREFIX DLL -- PROGRAM [ARGS...]
 #   wine-prefix.sh down WINE64 PREFIX...
 #
 # The emulated prefix has the project's emulated endpoint registered as the
-# MMDeviceEnumerator class; the stock prefix keeps Wine's own audio stack,
-# with every audio driver turned off so that it has no output device.
+# MMDeviceEnumerator class. The stock and audio prefixes keep Wine's own audio
+# stack: the stock one with every audio driver turned off, so that it has no
+# output device; the audio one with Wine's PulseAudio driver, which finds the
+# device of the server that PULSE_SERVER names when a program runs.
 set -euo pipefail
 
 readonly CLSID='{BCDE0395-E52F-467C-8E3D-C4579291692E}'
@@ -70,20 +72,21 @@ prepare_emulated() {
 }
 
 prepare_stock() {
-  local prefix=$1
+  local prefix=$1 driver=$2
   create_prefix "$prefix"
-  configure_prefix "$prefix" "stock, no audio driver" \
-    'HKCU\Software\Wine\Drivers|/v Audio' ""
+  configure_prefix "$prefix" "stock, audio driver '$driver'" \
+    'HKCU\Software\Wine\Drivers|/v Audio' "$driver"
 }
 
 case $command in
   up)
-    prepare_emulated "$1" "$3"
-    prepare_stock "$2"
+    prepare_emulated "$2" "$1"
+    [ $# -ge 3 ] && prepare_stock "$3" ""
+    [ $# -ge 4 ] && prepare_stock "$4" pulse
     # The server and the helper processes that the first program of a prefix
     # starts (services, device host) outlive every test, so they must not hold
     # the test runner's output open: start them here, detached from it.
-    for prefix in "$1" "$2"; do
+    for prefix in "${@:2}"; do
       WINEPREFIX=$prefix "$wineserver" -p </dev/null >/dev/null 2>&1
       WINEPREFIX=$prefix "$wine64" wineboot </dev/null >/dev/null 2>&1
     done

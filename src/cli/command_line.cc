@@ -1,10 +1,12 @@
 #include "cli/command_line.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 
 #include "cli/console_text.h"
+#include "cli/process.h"
 #include "volume/volume.h"
 
 namespace kestrine {
@@ -51,6 +53,38 @@ int SetVolume(int argc, const char* const argv[]) {
   return ExitStatus(ReportCurrentVolume());
 }
 
+int Dispatch(int argc, const char* const argv[]) {
+  std::cout << kBanner;
+  if (argc <= 1) {
+    PrintUsage();
+    return kExitOk;
+  }
+  switch (FindAction(argv[1])) {
+    case Action::kGetVolume:
+      return ExitStatus(ReportCurrentVolume());
+    case Action::kSetVolume:
+      return SetVolume(argc, argv);
+    case Action::kUsage:
+      break;
+  }
+  PrintUsage();
+  return kExitOk;
+}
+
+// A script reads the exit status, not the file it redirected to: output lost
+// to a full disk or a closed pipe must not end as a success. Checked after
+// the last flush, so that nothing is left to fail silently at process exit.
+int CheckOutputWritten(int status) {
+  std::cout.flush();
+  const bool written = std::cout.good() && std::fflush(stdout) == 0 &&
+                       std::ferror(stdout) == 0;
+  // A failed platform step has said so already; a process started without
+  // standard output had nothing to lose.
+  if (written || status != kExitOk || !HasStandardOutput()) return status;
+  std::cerr << "Kestrine: cannot write to standard output\n";
+  return kExitOutputFailure;
+}
+
 }  // namespace
 
 double ReadLevel(const char* text) {
@@ -68,21 +102,7 @@ bool IsAcceptedLevel(double percent) {
 }
 
 int RunCommandLine(int argc, const char* const argv[]) {
-  std::cout << kBanner;
-  if (argc <= 1) {
-    PrintUsage();
-    return kExitOk;
-  }
-  switch (FindAction(argv[1])) {
-    case Action::kGetVolume:
-      return ExitStatus(ReportCurrentVolume());
-    case Action::kSetVolume:
-      return SetVolume(argc, argv);
-    case Action::kUsage:
-      break;
-  }
-  PrintUsage();
-  return kExitOk;
+  return CheckOutputWritten(Dispatch(argc, argv));
 }
 
 }  // namespace kestrine

@@ -6,6 +6,7 @@ namespace kestrine {
 // Exit statuses of a run.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitPlatformFailure = 1;
+inline constexpr int kExitOutputFailure = 1;
 
 // Reads a level argument as the C standard's atof does: leading white space
 // is skipped, the longest numeric prefix (decimal, hexadecimal, "inf",
@@ -16,7 +17,8 @@ double ReadLevel(const char* text);
 bool IsAcceptedLevel(double percent);
 
 // Runs one invocation: writes the banner, then the usage block or the
-// requested volume operation. Returns the process exit status.
+// requested volume operation, and checks that standard output took all of
+// it. Returns the process exit status.
 int RunCommandLine(int argc, const char* const argv[]);
 
 }  // namespace kestrine

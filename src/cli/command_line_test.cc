@@ -30,26 +30,41 @@ class RecordingBuffer : public std::stringbuf {
   }
 };
 
+// Takes nothing, as standard output on a full disk does.
+class FullDeviceBuffer : public RecordingBuffer {
+ protected:
+  int_type overflow(int_type) override { return traits_type::eof(); }
+  std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+};
+
 struct Outcome {
   int status;
   std::string out;
   std::vector<size_t> flushed_at;
   std::vector<std::string> calls;
+  std::string err;
 };
 
-Outcome RunWithArguments(const std::vector<std::string>& arguments) {
+Outcome RunWithArguments(const std::vector<std::string>& arguments,
+                         bool output_fails = false) {
   recording_volume::calls.clear();
   std::vector<const char*> argv = {"C:\\tools\\kestrine.exe"};
   for (const std::string& argument : arguments)
     argv.push_back(argument.c_str());
   argv.push_back(nullptr);
 
-  RecordingBuffer buffer;
-  std::streambuf* original = std::cout.rdbuf(&buffer);
+  RecordingBuffer working;
+  FullDeviceBuffer full;
+  RecordingBuffer& buffer = output_fails ? full : working;
+  std::stringbuf err;
+  std::streambuf* original_out = std::cout.rdbuf(&buffer);
+  std::streambuf* original_err = std::cerr.rdbuf(&err);
   const int status =
       RunCommandLine(static_cast<int>(argv.size() - 1), argv.data());
-  std::cout.rdbuf(original);
-  return {status, buffer.str(), buffer.flushed_at, recording_volume::calls};
+  std::cout.rdbuf(original_out);
+  std::cerr.rdbuf(original_err);
+  return {status, buffer.str(), buffer.flushed_at, recording_volume::calls,
+          err.str()};
 }
 
 std::string Applied(double percent) {
@@ -88,8 +103,10 @@ TEST_F(CommandLineTest, UsageBlockFlushesAfterItsEmptyLineAndOptionsLine) {
       usage_start + std::string(kExpectedUsage).find("\nOptions:") + 1;
   const size_t after_options =
       after_empty_line + std::string("Options:\n").size();
-  EXPECT_EQ(outcome.flushed_at,
-            (std::vector<size_t>{after_empty_line, after_options}));
+  // ...and once more at the end, where a lost write would show.
+  EXPECT_EQ(outcome.flushed_at, (std::vector<size_t>{
+                                    after_empty_line, after_options,
+                                    outcome.out.size()}));
 }
 
 TEST_F(CommandLineTest, KeywordsChooseExactlyOneAction) {
@@ -203,13 +220,16 @@ TEST_F(CommandLineTest, LevelTextsAreReadAsAtofAndCheckedInclusively) {
   }
 }
 
-TEST_F(CommandLineTest, PlatformFailureEndsWithStatusOneAndNoReportAfterIt) {
+TEST_F(CommandLineTest, FailuresEndWithStatusOneAndOneDiagnosticAtMost) {
+  const std::string lost = "Kestrine: cannot write to standard output\n";
   struct Case {
     std::vector<std::string> arguments;
     bool apply_succeeds;
     bool report_succeeds;
     int status;
     std::vector<std::string> calls;
+    bool output_fails = false;
+    std::string err = "";
   };
   const Case cases[] = {
       {{"GetVolume"}, true, false, kExitPlatformFailure, {"report"}},
@@ -220,16 +240,30 @@ TEST_F(CommandLineTest, PlatformFailureEndsWithStatusOneAndNoReportAfterIt) {
        kExitPlatformFailure,
        {Applied(40), "report"}},
       {{"SetVolume", "40"}, true, true, kExitOk, {Applied(40), "report"}},
+      // Standard output takes nothing: what was done stays done.
+      {{"help"}, true, true, kExitOutputFailure, {}, true, lost},
+      {{"GetVolume"}, true, true, kExitOutputFailure, {"report"}, true, lost},
+      {{"SetVolume", "40"},
+       true,
+       true,
+       kExitOutputFailure,
+       {Applied(40), "report"},
+       true,
+       lost},
+      // The platform's own diagnostic stays the only one.
+      {{"GetVolume"}, true, false, kExitPlatformFailure, {"report"}, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments[0] + " apply " + std::to_string(c.apply_succeeds) +
-                 " report " + std::to_string(c.report_succeeds));
+                 " report " + std::to_string(c.report_succeeds) + " output " +
+                 std::to_string(!c.output_fails));
     recording_volume::apply_succeeds = c.apply_succeeds;
     recording_volume::report_succeeds = c.report_succeeds;
-    const Outcome outcome = RunWithArguments(c.arguments);
+    const Outcome outcome = RunWithArguments(c.arguments, c.output_fails);
     EXPECT_EQ(outcome.status, c.status);
     EXPECT_EQ(outcome.calls, c.calls);
-    if (c.status != kExitOk) {
+    EXPECT_EQ(outcome.err, c.err);
+    if (c.status != kExitOk && !c.output_fails) {
       EXPECT_EQ(outcome.out, kBanner);  // nothing after the banner
     }
   }

@@ -9,6 +9,10 @@
 //                            is create, endpoint, activate, get or set, and
 //                            hresult is a number or "null" for a call that
 //                            succeeds without handing back a reference.
+//   KESTRINE_EMULATED_LOAD   a DLL name to load by bare name, as platform
+//                            components load their helpers, while the
+//                            enumerator is created; the log tells whether
+//                            the load found it.
 
 #include <windows.h>
 
@@ -133,6 +137,15 @@ const char* ApartmentText() {
     default:
       return "other";
   }
+}
+
+// Loads |name| the way a platform component loads a helper, without a path,
+// so that the process's DLL search decides where it comes from.
+void LoadByBareName(const std::string& name) {
+  if (name.empty()) return;
+  const HMODULE helper = LoadLibraryA(name.c_str());
+  Log("load %s -> %s", name.c_str(), helper != nullptr ? "loaded" : "not found");
+  if (helper != nullptr) FreeLibrary(helper);
 }
 
 // Reference counting and logging shared by the three emulated objects.
@@ -367,6 +380,7 @@ class ClassFactory : public IClassFactory {
         ApartmentText());
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
+    LoadByBareName(Environment("KESTRINE_EMULATED_LOAD"));
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
     if (!IsEqualIID(iid, kestrine::IID_IMMDeviceEnumerator) &&
         !IsEqualIID(iid, __uuidof(IUnknown))) {
