@@ -7,32 +7,45 @@ TOOLCHAIN := cmake/mingw-w64-x86_64.cmake
 # The Wine loader that CMake found, read back after configuring.
 WINE64 = $(shell sed -n 's/^WINE64_EXECUTABLE:FILEPATH=//p' $(BUILD_DIR)/CMakeCache.txt)
 
-.PHONY: all deps build run test bench clean
+.PHONY: all deps configure build run test bench dist lint clean
 
 all: build
 
 deps:
 	@tools/install-deps.sh
 
+# Ninja: one build tool, no nested makes talking about their directories.
 $(BUILD_DIR)/CMakeCache.txt: | deps
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN) \
+	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN) \
 	  -DCMAKE_BUILD_TYPE=Release
 
-build: deps $(BUILD_DIR)/CMakeCache.txt
-	@cmake --build $(BUILD_DIR) --parallel
+configure: deps $(BUILD_DIR)/CMakeCache.txt
+
+build: configure
+	@cmake --build $(BUILD_DIR)
 
 # Runs against the emulated endpoint, whose level is kept under $(BUILD_DIR).
-run: build
+# Builds only what running needs.
+run: configure
+	@cmake --build $(BUILD_DIR) --target Kestrine emulated_endpoint
 	@tools/wine-prefix.sh run "$(WINE64)" $(BUILD_DIR)/wine \
 	  $(BUILD_DIR)/emulated_endpoint.dll -- $(BUILD_DIR)/Kestrine.exe $(ARGS)
 
 test: build
-	cd $(BUILD_DIR) && ctest --output-on-failure
+	@cd $(BUILD_DIR) && ctest --output-on-failure
 
 # Median wall time and peak memory against a plain C baseline, under Wine.
-bench: build
-	@cmake --build $(BUILD_DIR) --target volume_baseline
+bench: configure
+	@cmake --build $(BUILD_DIR) --target Kestrine emulated_endpoint volume_baseline
 	@tools/bench.sh $(BUILD_DIR) "$(WINE64)"
+
+# The release zip and its checksums, in $(BUILD_DIR)/dist.
+dist: configure
+	@cmake --build $(BUILD_DIR) --target dist
+
+lint:
+	@tools/install-deps.sh lint
+	@tools/lint.sh
 
 clean:
 	rm -rf $(BUILD_DIR)

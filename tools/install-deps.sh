@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the benchmark need,
 # but only when one is missing, so that repeated runs cost nothing.
+#
+#   install-deps.sh [lint]   lint: also Node.js's npx, for make lint
 set -euo pipefail
 
 packages=(
   make
   cmake
+  ninja-build
+  git
+  python3
   g++-mingw-w64-x86-64-posix
   gcc-mingw-w64-x86-64-posix
   binutils-mingw-w64-x86-64
@@ -24,6 +29,10 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
+# Any Node.js with npx will do; Debian's npm brings one.
+if [ "${1-}" = lint ] && ! command -v npx >/dev/null; then
+  missing+=(npm)
+fi
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "Installing: ${missing[*]}"
