@@ -1,0 +1,34 @@
+#!/usr/bin/env python3
+"""Writes a zip whose bytes depend on its entries' contents only.
+
+    zip_release.py ZIP "YYYY-MM-DD HH:MM:SS" ROOT ENTRY...
+
+Each ENTRY (a path below ROOT) is stored in the order given, with the one date
+given (taken as UTC), permissions rw-r--r-- and no owner, access or change
+time, so that neither the folder, umask, time zone nor clock of the build can
+reach the archive.
+"""
+
+import sys
+import zipfile
+
+
+def main(zip_path, date, root, entries):
+    day, time = date.split(" ")
+    # Zip dates start in 1980.
+    date_time = max((1980, 1, 1, 0, 0, 0), tuple(
+        int(part) for part in day.split("-") + time.split(":")))
+    with zipfile.ZipFile(zip_path, "w") as archive:
+        for entry in entries:
+            info = zipfile.ZipInfo(entry, date_time)
+            info.create_system = 3  # Unix, so that the permissions below count
+            info.external_attr = 0o100644 << 16
+            info.compress_type = zipfile.ZIP_DEFLATED
+            with open(f"{root}/{entry}", "rb") as content:
+                archive.writestr(info, content.read(), compresslevel=9)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 5:
+        sys.exit(f"usage: {sys.argv[0]} ZIP DATE ROOT ENTRY...")
+    main(sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4:])
