@@ -14,11 +14,20 @@
 #include <string.h>
 
 static const CLSID kClsidMMDeviceEnumerator = {
-    0xBCDE0395, 0xE52F, 0x467C, {0x8E, 0x3D, 0xC4, 0x57, 0x92, 0x91, 0x69, 0x2E}};
+    0xBCDE0395,
+    0xE52F,
+    0x467C,
+    {0x8E, 0x3D, 0xC4, 0x57, 0x92, 0x91, 0x69, 0x2E}};
 static const IID kIidIMMDeviceEnumerator = {
-    0xA95664D2, 0x9614, 0x4F35, {0xA7, 0x46, 0xDE, 0x8D, 0xB6, 0x36, 0x17, 0xE6}};
+    0xA95664D2,
+    0x9614,
+    0x4F35,
+    {0xA7, 0x46, 0xDE, 0x8D, 0xB6, 0x36, 0x17, 0xE6}};
 static const IID kIidIAudioEndpointVolume = {
-    0x5CDF2C82, 0x841E, 0x4546, {0x97, 0x22, 0x0C, 0xF7, 0x40, 0x78, 0x22, 0x9A}};
+    0x5CDF2C82,
+    0x841E,
+    0x4546,
+    {0x97, 0x22, 0x0C, 0xF7, 0x40, 0x78, 0x22, 0x9A}};
 
 /* One sequence: reads the level when |set| is zero, writes |scalar| else. */
 static int Volume(int set, float scalar) {
@@ -36,8 +45,8 @@ static int Volume(int set, float scalar) {
                                    CLSCTX_INPROC_SERVER, NULL,
                                    (void**)&volume))) {
     if (set) {
-      ok = SUCCEEDED(
-          IAudioEndpointVolume_SetMasterVolumeLevelScalar(volume, scalar, NULL));
+      ok = SUCCEEDED(IAudioEndpointVolume_SetMasterVolumeLevelScalar(
+          volume, scalar, NULL));
     } else {
       float level = 0.0f;
       ok = SUCCEEDED(

@@ -128,8 +128,8 @@ TEST_F(ImageTest, ImportsOnlySystemLibrariesAndNothingNewerThanVista) {
     return 0;
   };
   auto text_at = [&](DWORD address) {
-    return std::string(reinterpret_cast<const char*>(image_.data() +
-                                                     file_offset(address)));
+    return std::string(
+        reinterpret_cast<const char*>(image_.data() + file_offset(address)));
   };
   std::set<std::string> libraries, functions;
   for (size_t offset = file_offset(imports.VirtualAddress);; offset += 20) {

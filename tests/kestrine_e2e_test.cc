@@ -513,8 +513,13 @@ TEST(EndToEnd, PlatformAndOutputFailuresEndWithOneDiagnostic) {
        create + " (0x80040154)",
        through(3, {unloaded}),
        Output::kFullDevice},
-      {"", {"GetVolume"}, "", ReadSequence(kHalfBits), Output::kNone,
-       kHalfBits, 0},
+      {"",
+       {"GetVolume"},
+       "",
+       ReadSequence(kHalfBits),
+       Output::kNone,
+       kHalfBits,
+       0},
       {"",
        {"SetVolume", "30"},
        "",
@@ -566,9 +571,8 @@ TEST(EndToEnd, PlantedDllIsNeverLoaded) {
     endpoint.SetLevelBits(kHalfBits);
     endpoint.LoadByBareName(probe);
     Launch launch;
-    launch.program =
-        endpoint.Plant(ThisDirectory() + "Kestrine.exe", "program",
-                       "Kestrine.exe");
+    launch.program = endpoint.Plant(ThisDirectory() + "Kestrine.exe", "program",
+                                    "Kestrine.exe");
     endpoint.Plant(built_probe, c.planted_in, probe);
     launch.current_directory = endpoint.Folder("current");
     const ProcessResult run = endpoint.RunKestrine(c.arguments, launch);

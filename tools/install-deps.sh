@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the benchmark need,
 # but only when one is missing, so that repeated runs cost nothing.
 #
-#   install-deps.sh [lint]   lint: also Node.js's npx, for make lint
+#   install-deps.sh [lint]   lint: also npx and clang-format, for make lint
 set -euo pipefail
 
 packages=(
@@ -29,9 +29,10 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
-# Any Node.js with npx will do; Debian's npm brings one.
-if [ "${1-}" = lint ] && ! command -v npx >/dev/null; then
-  missing+=(npm)
+if [ "${1-}" = lint ]; then
+  # Any Node.js with npx will do; Debian's npm brings one.
+  command -v npx >/dev/null || missing+=(npm)
+  command -v clang-format >/dev/null || missing+=(clang-format)
 fi
 [ ${#missing[@]} -eq 0 ] && exit 0
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks what no test here can run: the GitHub workflows, against the GitHub
 # workflow schema, and the smoke script's syntax as a plain POSIX shell reads
-# it.
+# it; and that the C and C++ sources keep the project's clang-format style.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,3 +15,6 @@ else
   sh -n tools/smoke.sh
 fi
 echo "lint: tools/smoke.sh parses as POSIX shell"
+
+git ls-files '*.cc' '*.h' '*.c' | xargs clang-format --dry-run --Werror
+echo "lint: the C and C++ sources are formatted"

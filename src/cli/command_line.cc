@@ -76,8 +76,8 @@ int Dispatch(int argc, const char* const argv[]) {
 // the last flush, so that nothing is left to fail silently at process exit.
 int CheckOutputWritten(int status) {
   std::cout.flush();
-  const bool written = std::cout.good() && std::fflush(stdout) == 0 &&
-                       std::ferror(stdout) == 0;
+  const bool written =
+      std::cout.good() && std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
   // A failed platform step has said so already; a process started without
   // standard output had nothing to lose.
   if (written || status != kExitOk || !HasStandardOutput()) return status;

@@ -104,9 +104,9 @@ TEST_F(CommandLineTest, UsageBlockFlushesAfterItsEmptyLineAndOptionsLine) {
   const size_t after_options =
       after_empty_line + std::string("Options:\n").size();
   // ...and once more at the end, where a lost write would show.
-  EXPECT_EQ(outcome.flushed_at, (std::vector<size_t>{
-                                    after_empty_line, after_options,
-                                    outcome.out.size()}));
+  EXPECT_EQ(outcome.flushed_at,
+            (std::vector<size_t>{after_empty_line, after_options,
+                                 outcome.out.size()}));
 }
 
 TEST_F(CommandLineTest, KeywordsChooseExactlyOneAction) {

@@ -144,7 +144,8 @@ const char* ApartmentText() {
 void LoadByBareName(const std::string& name) {
   if (name.empty()) return;
   const HMODULE helper = LoadLibraryA(name.c_str());
-  Log("load %s -> %s", name.c_str(), helper != nullptr ? "loaded" : "not found");
+  Log("load %s -> %s", name.c_str(),
+      helper != nullptr ? "loaded" : "not found");
   if (helper != nullptr) FreeLibrary(helper);
 }
 
