@@ -29,6 +29,12 @@ fail() {
   exit 1
 }
 
+# Succeeds when FILE holds exactly one line, and that line matches the
+# extended regular expression PATTERN.
+one_line_matching() {
+  [ "$(wc -l <"$1")" -eq 1 ] && grep -Eq "$2" "$1"
+}
+
 # Runs EXE with the given arguments; leaves its streams in out and err.
 run() {
   if [ -n "$runner" ]; then
@@ -47,6 +53,11 @@ printf '%s\r\n' \
   "Usage: " "Kestrine [option]" "" "Options:" "GetVolume" \
   "SetVolume [0 to 100]" "help or ?" >>"$work/help"
 
+# What a failed platform step may say, before its result code.
+diagnostics="cannot create the audio device enumerator|no default audio output device"
+diagnostics="$diagnostics|cannot open the endpoint volume of the default audio output device"
+diagnostics="$diagnostics|cannot read the volume level|cannot set the volume level"
+
 run help
 status=$?
 [ "$status" -eq 0 ] || fail "help ended with status $status"
@@ -63,16 +74,15 @@ tail -c "+$((banner_bytes + 1))" "$work/out" >"$work/rest"
 case $status in
   0)
     [ -s "$work/err" ] && fail "GetVolume reported but wrote to standard error"
-    [ "$(wc -l <"$work/rest")" -eq 1 ] &&
-      grep -Eq "^Current volume level: [0-9]+(\.[0-9]+)?%$cr\$" "$work/rest" ||
+    one_line_matching "$work/rest" \
+      "^Current volume level: [0-9]+(\.[0-9]+)?%$cr\$" ||
       fail "GetVolume did not write one report line after the banner"
     echo "smoke: passed: GetVolume reported the volume level:" \
       "$(tr -d '\r' <"$work/rest")"
     ;;
   1)
     [ -s "$work/rest" ] && fail "GetVolume failed but wrote more than the banner"
-    [ "$(wc -l <"$work/err")" -eq 1 ] &&
-      grep -Eq "^Kestrine: (cannot create the audio device enumerator|no default audio output device|cannot open the endpoint volume of the default audio output device|cannot read the volume level|cannot set the volume level) \(0x[0-9A-F]{8}\)$cr\$" "$work/err" ||
+    one_line_matching "$work/err" "^Kestrine: ($diagnostics) \(0x[0-9A-F]{8}\)$cr\$" ||
       fail "GetVolume ended with status 1 without one diagnostic line"
     echo "smoke: passed: GetVolume diagnostic, status 1:" \
       "$(tr -d '\r' <"$work/err")"
