@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -15,7 +16,10 @@
 
 namespace {
 
+// The built program beside this test, or the one KESTRINE_IMAGE names (a
+// signed copy, say).
 std::string KestrinePath() {
+  if (const char* image = std::getenv("KESTRINE_IMAGE")) return image;
   char path[MAX_PATH];
   const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
   std::string directory(path, length);

@@ -20,6 +20,10 @@ packages=(
   pulseaudio-utils
   hyperfine
   time
+  openssl
+  osslsigncode
+  libengine-pkcs11-openssl
+  softhsm2
 )
 
 missing=()

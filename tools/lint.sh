@@ -5,8 +5,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# The validator's schema predates the `attestations` permission (2024), which
+# build provenance needs; that one line is set aside, everything else is
+# checked as it stands.
+checked=$(mktemp --suffix=.yml)
+trap 'rm -f "$checked"' EXIT
 for workflow in .github/workflows/*.yml; do
-  npx --yes @action-validator/cli@0.6.0 "$workflow"
+  grep -v -E '^ +attestations: write$' "$workflow" >"$checked"
+  npx --yes @action-validator/cli@0.6.0 "$checked"
   echo "lint: $workflow is a valid workflow"
 done
 if command -v dash >/dev/null; then

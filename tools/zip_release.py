@@ -1,19 +1,17 @@
-#!/usr/bin/env python3
 """Writes a zip whose bytes depend on its entries' contents only.
 
-    zip_release.py ZIP "YYYY-MM-DD HH:MM:SS" ROOT ENTRY...
-
-Each ENTRY (a path below ROOT) is stored in the order given, with the one date
+Each entry is stored in the order given, with the one date
 given (taken as UTC), permissions rw-r--r-- and no owner, access or change
 time, so that neither the folder, umask, time zone nor clock of the build can
 reach the archive.
 """
 
-import sys
 import zipfile
 
 
-def main(zip_path, date, root, entries):
+def write(zip_path, date, root, entries):
+    """Writes |entries| (paths below |root|) with the one |date|,
+    "YYYY-MM-DD HH:MM:SS"."""
     day, time = date.split(" ")
     # Zip dates start in 1980.
     date_time = max((1980, 1, 1, 0, 0, 0), tuple(
@@ -27,8 +25,3 @@ def main(zip_path, date, root, entries):
             with open(f"{root}/{entry}", "rb") as content:
                 archive.writestr(info, content.read(), compresslevel=9)
 
-
-if __name__ == "__main__":
-    if len(sys.argv) < 5:
-        sys.exit(f"usage: {sys.argv[0]} ZIP DATE ROOT ENTRY...")
-    main(sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4:])
