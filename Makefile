@@ -39,9 +39,11 @@ bench: configure
 	@cmake --build $(BUILD_DIR) --target Kestrine emulated_endpoint volume_baseline
 	@tools/bench.sh $(BUILD_DIR) "$(WINE64)"
 
-# The release zip and its checksums, in $(BUILD_DIR)/dist.
+# The release zip, its SBOM and checksums, in $(BUILD_DIR)/dist; signed and
+# with install manifests when the KESTRINE_* settings say so (README).
 dist: configure
-	@cmake --build $(BUILD_DIR) --target dist
+	@cmake --build $(BUILD_DIR) --target Kestrine
+	@$(BUILD_DIR)/package-release
 
 lint:
 	@tools/install-deps.sh lint
