@@ -282,6 +282,17 @@ class Signing(unittest.TestCase):
             "/usr/lib/x86_64-linux-gnu/softhsm/libsofthsm2.so")
             if os.path.exists(path))
         cls.token = "pkcs11:token=kestrine;object=signer;type=private"
+        # The signing tools, behind stand-ins that log their command lines,
+        # on which no password or PIN may ever stand.
+        cls.command_lines = os.path.join(cls.work, "command-lines")
+        cls.tools = os.path.join(cls.work, "tools")
+        os.makedirs(cls.tools)
+        for tool in ("osslsigncode", "openssl"):
+            with open(os.path.join(cls.tools, tool), "w") as stand_in:
+                stand_in.write(f'#!/bin/sh\necho {tool} "$*" >>'
+                               f' "{cls.command_lines}"\n'
+                               f'exec "{shutil.which(tool)}" "$@"\n')
+            os.chmod(os.path.join(cls.tools, tool), 0o755)
 
     @classmethod
     def tearDownClass(cls):
@@ -292,13 +303,15 @@ class Signing(unittest.TestCase):
 
     def with_pkcs12(self, name="signer-code.p12", **more):
         return {"KESTRINE_SIGN_PKCS12": self.file(name),
-                "KESTRINE_SIGN_PASSWORD": self.PASSWORD, **more}
+                "KESTRINE_SIGN_PASSWORD": self.PASSWORD,
+                "PATH": self.tools + os.pathsep + os.environ["PATH"], **more}
 
     def with_token(self, uri_suffix="", certs="signer-code-chain.pem", **more):
         return {"KESTRINE_SIGN_PKCS11_MODULE": self.module,
                 "KESTRINE_SIGN_PKCS11_KEY": self.token + uri_suffix,
                 "KESTRINE_SIGN_CERTS": self.file(certs),
-                "SOFTHSM2_CONF": self.environ["SOFTHSM2_CONF"], **more}
+                "SOFTHSM2_CONF": self.environ["SOFTHSM2_CONF"],
+                "PATH": self.tools + os.pathsep + os.environ["PATH"], **more}
 
     def wine(self, *args, **environ):
         return subprocess.run([WINE64, *args], capture_output=True, text=True,
@@ -331,6 +344,7 @@ class Signing(unittest.TestCase):
         subprocess.run(["osslsigncode", "remove-signature", "-in", program,
                         "-out", removed], check=True, capture_output=True)
         self.assertEqual(read(removed), read(unsigned))
+        self.assert_no_secret_on_a_command_line()
 
         tampered = bytearray(signed["pkcs12"])
         tampered[0x1000] ^= 1  # in the code
@@ -363,6 +377,9 @@ class Signing(unittest.TestCase):
             (self.with_pkcs12("signer-server.p12"),
              "dist: KESTRINE_SIGN_PKCS12: the certificate of CN = Kestrine "
              "signer is not for code signing"),
+            # A chain that stops short of its root verifies nothing.
+            (self.with_pkcs12(KESTRINE_SIGN_CERTS=self.file("signer-code.pem")),
+             "dist: KESTRINE_SIGN_CERTS: the signature does not verify"),
             (self.with_token(certs="signer-server-chain.pem",
                              KESTRINE_SIGN_PASSWORD=self.PIN),
              "dist: KESTRINE_SIGN_CERTS: the certificate of CN = Kestrine "
@@ -394,8 +411,16 @@ class Signing(unittest.TestCase):
                     open(os.path.join(output, stale), "w").close()
                 run = package(output, **settings)
                 assert_failed_with(self, run, line, output)
-                for secret in (self.PASSWORD, self.PIN):
+                for secret in (self.PASSWORD, self.PIN, "wrong", "000000"):
                     self.assertNotIn(secret, run.stdout + run.stderr)
+        self.assert_no_secret_on_a_command_line()
+
+    def assert_no_secret_on_a_command_line(self):
+        command_lines = read(self.command_lines).decode()
+        self.assertIn("osslsigncode sign", command_lines)
+        self.assertIn("openssl pkcs12", command_lines)
+        for secret in (self.PASSWORD, self.PIN, "wrong", "000000"):
+            self.assertNotIn(secret, command_lines)
 
 
 if __name__ == "__main__":

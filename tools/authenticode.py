@@ -10,6 +10,7 @@ names the setting at fault.
 import os
 import re
 import subprocess
+import urllib.parse
 
 PKCS12 = "KESTRINE_SIGN_PKCS12"
 PASSWORD = "KESTRINE_SIGN_PASSWORD"
@@ -156,13 +157,13 @@ def sign(settings, unsigned, signed, epoch, work_dir):
         command += ["-pkcs12", settings[PKCS12]]
         key_setting = PKCS12
     else:
-        # A PIN in the URI is taken out of it, so that it is not on the
-        # command line.
+        # A PIN in the URI (percent-encoded, RFC 7512) is taken out of it, so
+        # that it is not on the command line.
         uri = settings[KEY]
         pin = re.search(r"[;?&]pin-value=([^;?&]*)", uri)
         if pin:
             uri = uri[:pin.start()] + uri[pin.end():]
-            secret, pin_setting = pin[1], KEY
+            secret, pin_setting = urllib.parse.unquote(pin[1]), KEY
         command += ["-pkcs11module", settings[MODULE], "-key", uri,
                     "-certs", settings[CERTS]]
         key_setting = KEY
@@ -183,7 +184,8 @@ def sign(settings, unsigned, signed, epoch, work_dir):
                 setting = {"pin": pin_setting, "key": key_setting}.get(
                     setting, setting)
                 raise SettingError(setting, problem.format(
-                    pkcs12=settings.get(PKCS12), certs=chain,
+                    pkcs12=settings.get(PKCS12),
+                    certs=settings[chain_setting],
                     pin="is" if pin_setting == PASSWORD
                     else "has a pin-value that is",
                     reason=first_line(output)))
@@ -194,9 +196,10 @@ def sign(settings, unsigned, signed, epoch, work_dir):
                    stdin=subprocess.DEVNULL)
     if (verified.returncode != 0
             or "Signature verification: ok" not in verified.stdout):
-        reasons = [line for line in (verified.stderr + verified.stdout)
-                   .splitlines() if re.search(r"[Ee]rror|[Ff]ailed|"
-                                              r"Unsupported", line)]
+        output = verified.stderr + verified.stdout
+        reason = (re.search(r"Verify error: *(.+)", output)
+                  or re.search(r"^(?:\w+:error:\w+:)?(.*(?:[Ee]rror|[Ff]ailed|"
+                               r"Unsupported).*)$", output, re.M))
         raise SettingError(chain_setting, "the signature does not verify "
                            "against this chain: "
-                           + (reasons[0].strip() if reasons else "failed"))
+                           + (reason[1].strip() if reason else "failed"))
