@@ -100,8 +100,6 @@ SPDX_LICENCES = {
     "ISC": "ISC",
     "BSD-3-clause": "BSD-3-Clause",
     "BSD-2-clause-NetBSD": "BSD-2-Clause",
-    "GPL-2+": "GPL-2.0-or-later",
-    "LGPL-2.1+": "LGPL-2.1-or-later",
 }
 
 

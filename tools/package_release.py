@@ -55,10 +55,14 @@ def release_time(release_date):
     return datetime.datetime.fromisoformat(release_date + "T00:00:00+00:00")
 
 
+def write_text(path, text, newline="\n"):
+    with open(path, "w", encoding="utf-8", newline=newline) as file:
+        file.write(text)
+
+
 def write_crlf(path, text):
     """Notepad and `type` want CR LF."""
-    with open(path, "w", encoding="utf-8", newline="\r\n") as file:
-        file.write(text.replace("\r\n", "\n"))
+    write_text(path, text.replace("\r\n", "\n"), newline="\r\n")
 
 
 def readme_text(source_dir, version):
@@ -124,18 +128,13 @@ def package(version, release_date, exe, map_path, source_dir, output_dir):
                       [f"{name}/{entry}" for entry in (
                           "Kestrine.exe", "README.txt", "LICENSE.txt",
                           "THIRD-PARTY-NOTICES.txt")])
-    with open(os.path.join(stage, sbom_name), "w", encoding="utf-8",
-              newline="\n") as file:
-        file.write(release_documents.sbom(
-            version, when.strftime("%Y-%m-%dT%H:%M:%SZ"), program, zip_name,
-            components, imported_dlls(program)))
+    write_text(os.path.join(stage, sbom_name), release_documents.sbom(
+        version, when.strftime("%Y-%m-%dT%H:%M:%SZ"), program, zip_name,
+        components, imported_dlls(program)))
     artefacts = [zip_name, sbom_name]
-    with open(os.path.join(stage, "SHA256SUMS"), "w", encoding="ascii",
-              newline="\n") as file:
-        for artefact in artefacts:
-            digest = release_documents.file_digest(
-                os.path.join(stage, artefact))
-            file.write(f"{digest}  {artefact}\n")
+    write_text(os.path.join(stage, "SHA256SUMS"), "".join(
+        f"{release_documents.file_digest(os.path.join(stage, artefact))}"
+        f"  {artefact}\n" for artefact in artefacts))
     artefacts.append("SHA256SUMS")
 
     zip_sha = release_documents.file_digest(os.path.join(stage, zip_name))
@@ -145,13 +144,11 @@ def package(version, release_date, exe, map_path, source_dir, output_dir):
             version, when.strftime("%Y-%m-%d"), homepage,
             release_url + zip_name, zip_sha, name)
         for manifest, text in manifests.items():
-            with open(os.path.join(stage, "winget", manifest), "w",
-                      encoding="utf-8", newline="\n") as file:
-                file.write(text)
-        with open(os.path.join(stage, "kestrine.json"), "w", encoding="utf-8",
-                  newline="\n") as file:
-            file.write(release_documents.scoop_manifest(
-                version, homepage, release_url, zip_name, zip_sha, name))
+            write_text(os.path.join(stage, "winget", manifest), text)
+        write_text(os.path.join(stage, "kestrine.json"),
+                   release_documents.scoop_manifest(
+                       version, homepage, release_url, zip_name, zip_sha,
+                       name))
         artefacts += ["winget", "kestrine.json"]
 
     # Everything is made: move it into place.

@@ -11,6 +11,7 @@ import os
 import re
 
 PUBLISHER = "The Kestrine Authors"
+COPYRIGHT = f"Copyright (c) 2026 {PUBLISHER}"  # as LICENSE says
 DESCRIPTION = ("Gets or sets the master volume of the default audio output "
                "device from the command line.")
 WINGET_ID = "Kestrine.Kestrine"
@@ -27,7 +28,7 @@ def spdx_id(text):
 
 
 def sbom(version, created, exe, zip_name, components, imported_dlls):
-    """The SPDX 2.3 document (a dict) for the program |exe| as shipped in
+    """The SPDX 2.3 JSON document for the program |exe| as shipped in
     |zip_name|, statically linked with the traced |components| and importing
     the Windows system DLLs |imported_dlls|."""
     program_sha = file_digest(exe)
@@ -43,7 +44,7 @@ def sbom(version, created, exe, zip_name, components, imported_dlls):
         "checksums": [{"algorithm": "SHA256", "checksumValue": program_sha}],
         "licenseConcluded": "MIT",
         "licenseDeclared": "MIT",
-        "copyrightText": f"Copyright (c) 2026 {PUBLISHER}",
+        "copyrightText": COPYRIGHT,
         "primaryPackagePurpose": "APPLICATION",
         "comment": "The checksum is that of Kestrine.exe as it stands in "
                    "the zip.",
@@ -152,7 +153,8 @@ def sbom(version, created, exe, zip_name, components, imported_dlls):
 
 
 def yaml_document(schema, fields):
-    """A flat YAML mapping; strings are written JSON-quoted, which is YAML."""
+    """A winget manifest file: |fields| as YAML, block style, with every
+    string JSON-quoted (which YAML reads as it is)."""
     lines = [f"# yaml-language-server: $schema=https://aka.ms/"
              f"winget-manifest.{schema}.{WINGET_MANIFEST_VERSION}.schema.json"]
 
