@@ -123,8 +123,7 @@ def package(version, release_date, exe, map_path, source_dir, output_dir):
     else:
         shutil.copyfile(exe, program)
 
-    zip_release.write(os.path.join(stage, zip_name),
-                      when.strftime("%Y-%m-%d %H:%M:%S"), stage,
+    zip_release.write(os.path.join(stage, zip_name), when, stage,
                       [f"{name}/{entry}" for entry in (
                           "Kestrine.exe", "README.txt", "LICENSE.txt",
                           "THIRD-PARTY-NOTICES.txt")])

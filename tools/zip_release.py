@@ -1,21 +1,18 @@
 """Writes a zip whose bytes depend on its entries' contents only.
 
-Each entry is stored in the order given, with the one date
-given (taken as UTC), permissions rw-r--r-- and no owner, access or change
-time, so that neither the folder, umask, time zone nor clock of the build can
-reach the archive.
+Each entry is stored in the order given, with the one date given (taken as
+UTC), permissions rw-r--r-- and no owner, access or change time, so that
+neither the folder, umask, time zone nor clock of the build can reach the
+archive.
 """
 
 import zipfile
 
 
-def write(zip_path, date, root, entries):
-    """Writes |entries| (paths below |root|) with the one |date|,
-    "YYYY-MM-DD HH:MM:SS"."""
-    day, time = date.split(" ")
+def write(zip_path, when, root, entries):
+    """Writes |entries| (paths below |root|) dated |when|, a UTC datetime."""
     # Zip dates start in 1980.
-    date_time = max((1980, 1, 1, 0, 0, 0), tuple(
-        int(part) for part in day.split("-") + time.split(":")))
+    date_time = max((1980, 1, 1, 0, 0, 0), when.timetuple()[:6])
     with zipfile.ZipFile(zip_path, "w") as archive:
         for entry in entries:
             info = zipfile.ZipInfo(entry, date_time)
